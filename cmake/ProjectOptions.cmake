@@ -1,0 +1,20 @@
+# Compiler settings shared by every target of the project.
+#
+# project_warnings: warnings as errors for our own code.
+# project_product_code: what library and daemon code must honour on the
+#   device: no exceptions, no RTTI, no thread-safe statics (they would pull in
+#   the C++ runtime).
+
+add_library(project_warnings INTERFACE)
+target_compile_options(project_warnings INTERFACE
+  -Wall -Wextra -Wpedantic -Werror -Wshadow -Wcast-align -Wformat=2
+  -Wnull-dereference -Wdouble-promotion -Wimplicit-fallthrough)
+
+add_library(project_product_code INTERFACE)
+target_compile_options(project_product_code INTERFACE
+  $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>)
+
+if(NTPSYNCD_SANITIZE)
+  add_compile_options(-fsanitize=${NTPSYNCD_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${NTPSYNCD_SANITIZE})
+endif()
