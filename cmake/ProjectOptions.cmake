@@ -4,6 +4,14 @@
 # project_product_code: what library and daemon code must honour on the
 #   device: no exceptions, no RTTI, no thread-safe statics (they would pull in
 #   the C++ runtime).
+#
+# Every 32-bit build (the device is one) uses glibc's 64-bit time_t and file
+# offsets, for every target alike, so that clock arithmetic survives 2038 and
+# test code and product code agree on the layout of time values.
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  add_compile_definitions(_TIME_BITS=64 _FILE_OFFSET_BITS=64)
+endif()
 
 add_library(project_warnings INTERFACE)
 target_compile_options(project_warnings INTERFACE
