@@ -9,6 +9,12 @@
 # offsets, for every target alike, so that clock arithmetic survives 2038 and
 # test code and product code agree on the layout of time values.
 
+# Cross builds run their tests under emulation; a settings-server program
+# built for the build machine serves the tests that start the server as a
+# process of its own (and is the peer of the cross-ABI test).
+set(NTPSYNCD_NATIVE_SETTINGS_SERVER "" CACHE FILEPATH
+  "Cross builds: settings-server built for the build machine, used by tests")
+
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   add_compile_definitions(_TIME_BITS=64 _FILE_OFFSET_BITS=64)
 endif()
