@@ -1,6 +1,7 @@
 // Starts the settings-server program as a child process and waits for its
 // "ready" line, so tests can talk to a server that lives in another process
-// (as the real one does) and stop it again with SIGTERM.
+// (as the real one does) and stop it again with SIGTERM. In a cross build the
+// program runs through the build's emulator, as the tests themselves do.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -13,6 +14,23 @@
 #include "stand_in_server.h"
 
 namespace stand_in {
+namespace {
+
+// The emulator that runs target programs in a cross build (empty natively).
+std::vector<std::string> EmulatorWords() {
+    std::vector<std::string> words;
+    const std::string joined = STAND_IN_SERVER_EMULATOR;
+    size_t start = 0;
+    while (start < joined.size()) {
+        size_t end = joined.find('|', start);
+        if (end == std::string::npos) end = joined.size();
+        if (end > start) words.push_back(joined.substr(start, end - start));
+        start = end + 1;
+    }
+    return words;
+}
+
+}  // namespace
 
 StandInProcess::~StandInProcess() { Stop(); }
 
@@ -22,7 +40,11 @@ bool StandInProcess::Start(const std::vector<std::string>& arguments,
                            std::chrono::milliseconds timeout, const std::string& program) {
     if (pid_ > 0) return false;
     const std::string path = program.empty() ? ProgramPath() : program;
-    std::vector<std::string> words{path};
+    // The program built with this library is a target program; one given by
+    // the caller is run as it is.
+    std::vector<std::string> words;
+    if (program.empty()) words = EmulatorWords();
+    words.push_back(path);
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (auto& word : words) argv.push_back(word.data());
@@ -38,7 +60,7 @@ bool StandInProcess::Start(const std::vector<std::string>& arguments,
     }
     if (child == 0) {
         dup2(output[1], STDOUT_FILENO);
-        execv(path.c_str(), argv.data());
+        execv(argv[0], argv.data());
         _exit(127);
     }
     close(output[1]);

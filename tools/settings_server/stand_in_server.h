@@ -156,7 +156,8 @@ class StandInProcess {
     StandInProcess& operator=(const StandInProcess&) = delete;
 
     // Starts `program` (default: the settings-server built with this
-    // library) with `arguments` and waits until it reports "ready". Returns
+    // library, through the build's emulator in a cross build) with
+    // `arguments` and waits until it reports "ready". Returns
     // false when it could not be started or did not become ready in time.
     bool Start(const std::vector<std::string>& arguments,
                std::chrono::milliseconds timeout = std::chrono::seconds(10),
