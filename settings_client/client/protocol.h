@@ -9,10 +9,10 @@
 
 namespace settings_client {
 
-inline constexpr int32_t kSegmentSize = 110592;    // nine payload slots
-inline constexpr int32_t kSlotSize = 12288;        // one client's payload slot
-inline constexpr int32_t kRequestTextSize = 20;    // five 32-bit integers
-inline constexpr long kServerMessageType = 1;      // requests go to the server
+inline constexpr int32_t kSegmentSize = 110592;  // nine payload slots
+inline constexpr int32_t kSlotSize = 12288;      // one client's payload slot
+inline constexpr int32_t kRequestTextSize = 20;  // five 32-bit integers
+inline constexpr long kServerMessageType = 1;    // requests go to the server
 inline constexpr int32_t kSegmentPermissions = 0660;
 inline constexpr int32_t kQueuePermissions = 0666;
 

@@ -42,8 +42,8 @@ bool SendRequest(int queue_id, const WireRequest& request) {
 bool ReceiveReply(int queue_id, long type, WireRequest* reply) {
     ReplyBuffer buffer;
     for (;;) {
-        ssize_t received = kernel::Receive(queue_id, &buffer, sizeof buffer - sizeof(long), type,
-                                           MSG_NOERROR);
+        ssize_t received =
+            kernel::Receive(queue_id, &buffer, sizeof buffer - sizeof(long), type, MSG_NOERROR);
         if (received == kRequestTextSize) {
             *reply = buffer.record;
             return true;
@@ -61,7 +61,8 @@ bool ExchangeLocked(const ExchangeCall& call, WireRequest* record, int32_t* repl
     if (!SendRequest(queue_id, *record)) return false;
     if (!ReceiveReply(queue_id, static_cast<long>(record->source), record)) return false;
 
-    const int32_t count = call.copy_rule == nullptr ? 0 : call.copy_rule(call.length, record->length);
+    const int32_t count =
+        call.copy_rule == nullptr ? 0 : call.copy_rule(call.length, record->length);
     if (count > 0 && CopyFromSegment(record->offset, call.incoming, count) != 0) return false;
     *reply_length = record->length;
     return true;

@@ -16,8 +16,8 @@ void WriteLine(const char* format, ...) {
     int length = std::vsnprintf(line, sizeof line, format, arguments);
     va_end(arguments);
     if (length <= 0) return;
-    size_t size = static_cast<size_t>(length) < sizeof line ? static_cast<size_t>(length)
-                                                           : sizeof line - 1;
+    size_t size =
+        static_cast<size_t>(length) < sizeof line ? static_cast<size_t>(length) : sizeof line - 1;
     const char* next = line;
     while (size > 0) {
         ssize_t written = write(STDERR_FILENO, next, size);

@@ -36,7 +36,8 @@ int32_t CopyToSegment(int64_t offset, const void* source, int32_t count) {
     if (count > 0 && source == nullptr) return -1;
     void* base = kernel::Attach(client_state.segment_id);
     if (base == nullptr) return -1;
-    if (count > 0) std::memcpy(static_cast<char*>(base) + offset, source, static_cast<size_t>(count));
+    if (count > 0)
+        std::memcpy(static_cast<char*>(base) + offset, source, static_cast<size_t>(count));
     return kernel::Detach(base) == 0 ? 0 : -1;
 }
 
@@ -46,7 +47,8 @@ int32_t CopyFromSegment(int64_t offset, void* destination, int32_t count) {
     void* base = kernel::Attach(client_state.segment_id);
     if (base == nullptr) return -1;
     if (count > 0) {
-        std::memcpy(destination, static_cast<const char*>(base) + offset, static_cast<size_t>(count));
+        std::memcpy(destination, static_cast<const char*>(base) + offset,
+                    static_cast<size_t>(count));
     }
     return kernel::Detach(base) == 0 ? 0 : -1;
 }

@@ -7,7 +7,7 @@
 namespace test_support {
 
 class StderrCapture {
-public:
+  public:
     StderrCapture();   // starts capturing
     ~StderrCapture();  // restores the real standard error
     StderrCapture(const StderrCapture&) = delete;
@@ -16,7 +16,7 @@ public:
     // Everything written since the capture started (or since the last Take).
     std::string Take();
 
-private:
+  private:
     int saved_fd_ = -1;
     int file_fd_ = -1;
     long consumed_ = 0;
