@@ -3,12 +3,14 @@
 //
 //   settings-server [--key HEX] [--segment-size N] [--reply CMD=TEXT]...
 //                   [--reply-hex CMD=HEXBYTES]... [--delay-ms N] [--fault N]
-//                   [--log PATH]
+//                   [--log PATH] [--mode full|lean]
 //
 // It serves until SIGTERM or SIGINT, then exits with status 0, leaving the
 // queue and the segment in place. Once serving it writes "ready" on standard
 // output. With --log every request is appended to PATH as one line:
 //   command=C source=S reserved=V length=L offset=O mtype=T text=N payload=HEX
+// With --mode lean (for benchmarks) it serves the stored replies in the lean
+// loop of lean_serving.h instead; --delay-ms, --fault and --log do not apply.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -19,6 +21,7 @@
 #include <cstring>
 #include <string>
 
+#include "lean_serving.h"
 #include "stand_in_server.h"
 
 namespace {
@@ -27,7 +30,7 @@ void Usage() {
     std::fprintf(stderr,
                  "usage: settings-server [--key HEX] [--segment-size N] [--reply CMD=TEXT]...\n"
                  "                       [--reply-hex CMD=HEXBYTES]... [--delay-ms N] [--fault N]\n"
-                 "                       [--log PATH]\n");
+                 "                       [--log PATH] [--mode full|lean]\n");
 }
 
 bool ParseNumber(const char* text, int base, long long low, long long high, long long* value) {
@@ -86,6 +89,7 @@ int main(int argc, char** argv) {
     bool has_default_plan = false;
     std::vector<std::pair<int32_t, std::vector<uint8_t>>> replies;
     std::string log_path;
+    bool lean = false;
 
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
@@ -118,10 +122,22 @@ int main(int argc, char** argv) {
             has_default_plan = true;
         } else if (option == "--log") {
             log_path = value;
+        } else if (option == "--mode" &&
+                   (std::strcmp(value, "full") == 0 || std::strcmp(value, "lean") == 0)) {
+            lean = std::strcmp(value, "lean") == 0;
         } else {
             Usage();
             return 2;
         }
+    }
+
+    if (lean) {
+        if (has_default_plan || !log_path.empty()) {
+            Usage();
+            return 2;
+        }
+        return stand_in::ServeLean(static_cast<int>(key), static_cast<int32_t>(segment_size),
+                                   replies);
     }
 
     int log_fd = -1;
