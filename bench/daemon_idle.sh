@@ -23,6 +23,7 @@
 # Needs root (or a user namespace), strace and awk. Nothing outside the
 # namespaces is touched.
 set -euo pipefail
+export LC_ALL=C  # a '.' in $EPOCHREALTIME and in the numbers read back
 cd "$(dirname "$0")/.."
 repo=$PWD
 
