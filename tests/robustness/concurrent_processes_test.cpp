@@ -27,7 +27,7 @@ struct ChildReport {
 };
 
 TEST(ConcurrentProcesses, NineClientsGetOnlyTheirOwnRepliesByteForByte) {
-    const uint32_t per_client = robustness::Scaled(400);
+    const uint32_t per_client = robustness::Scaled(1000);
     robustness::ForkedServer server;
     ASSERT_TRUE(server.Start());
 

@@ -35,7 +35,7 @@ uint64_t MessagesWaiting(int queue_id) {
 
 TEST(ConcurrentThreads, EightThreadsGetOnlyTheirOwnRepliesByteForByte) {
     constexpr uint32_t kThreads = 8;
-    const uint32_t per_thread = robustness::Scaled(300);
+    const uint32_t per_thread = robustness::Scaled(1000);
     robustness::ForkedServer server;
     ASSERT_TRUE(server.Start());
     ASSERT_EQ(SettingsClientInit(kClientId), 0);
@@ -78,7 +78,7 @@ void CountSignal(int) {
 TEST(SignalStorm, InterruptedWaitsNeitherFailRequestsNorMixUpReplies) {
     constexpr uint32_t kThreads = 3;
     constexpr uint32_t kMaxReplyDelayUs = 400;
-    const uint32_t per_thread = robustness::Scaled(300);
+    const uint32_t per_thread = robustness::Scaled(1000);
     robustness::ForkedServer server;
     ASSERT_TRUE(server.Start(kMaxReplyDelayUs, robustness::Seed()));
 

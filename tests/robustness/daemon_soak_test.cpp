@@ -371,7 +371,7 @@ class DaemonSoak : public testing::Test {
 };
 
 TEST_F(DaemonSoak, KeepsSyncingWithFlatResourcesAndNeverRunsARefusedName) {
-    const uint32_t syncs = robustness::Scaled(150);
+    const uint32_t syncs = robustness::Scaled(300);
     const uint32_t warm_up = std::max<uint32_t>(10, syncs / 10);
 
     device_.WriteSettings("enable 1\nDHCP 0\n");

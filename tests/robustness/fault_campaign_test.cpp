@@ -31,6 +31,7 @@
 #include <climits>
 #include <cstdint>
 #include <map>
+#include <ostream>
 #include <random>
 #include <string>
 #include <thread>
@@ -110,6 +111,8 @@ struct Config {
     int32_t segment_size;
     uint32_t client_id;
 };
+
+void PrintTo(const Config& config, std::ostream* out) { *out << config.name; }
 
 class FaultCampaign : public testing::TestWithParam<Config> {
   protected:
@@ -431,7 +434,7 @@ class FaultCampaign : public testing::TestWithParam<Config> {
 };
 
 TEST_P(FaultCampaign, EveryFaultGivesItsResultAndTheNextRequestSucceeds) {
-    const uint32_t steps = robustness::Scaled(400);
+    const uint32_t steps = robustness::Scaled(1500);
     std::map<Step, uint64_t> counts;
     for (uint32_t index = 0; index < steps && !HasFailure(); ++index) {
         const Step step = Draw();

@@ -54,7 +54,7 @@ std::vector<uint8_t> Payload(const Origin& origin, size_t length) {
     std::vector<uint8_t> bytes(length);
     for (size_t i = 0; i < length; ++i) bytes[i] = OriginByte(origin, i);
     const uint32_t header[3] = {origin.client, origin.thread, origin.sequence};
-    std::memcpy(bytes.data(), header, std::min(length, kOriginSize));
+    if (length > 0) std::memcpy(bytes.data(), header, std::min(length, kOriginSize));
     return bytes;
 }
 
