@@ -186,9 +186,17 @@ class DaemonSoak : public testing::Test {
                 case 3:
                     file += "timezone CET-1CEST,M3.5.0,M10.5.0/3\r\n";
                     break;
-                default:
-                    file += (rng_() % 2 ? " " : "") + Key() + (rng_() % 2 ? "\t" : " ") + Value() +
-                            (rng_() % 4 == 0 ? " trailing words" : "") + "\n";
+                default: {
+                    // One draw per statement, so that a seed gives the same
+                    // file on every platform.
+                    const bool indent = rng_() % 2 == 0;
+                    const std::string key = Key();
+                    const bool tab = rng_() % 2 == 0;
+                    const std::string value = Value();
+                    const bool trailing = rng_() % 4 == 0;
+                    file += std::string(indent ? " " : "") + key + (tab ? "\t" : " ") + value +
+                            (trailing ? " trailing words" : "") + "\n";
+                }
             }
         }
         return file;
@@ -201,9 +209,11 @@ class DaemonSoak : public testing::Test {
         const size_t length = rng_() % 700;
         while (file.size() < length) {
             switch (rng_() % 10) {
-                case 0:
-                    file += "\n" + Key() + " " + Value() + "\n";
+                case 0: {
+                    const std::string key = Key();
+                    file += "\n" + key + " " + Value() + "\n";
                     break;
+                }
                 case 1:
                     file += std::string(200 + rng_() % 200, 'x');
                     break;
