@@ -9,6 +9,19 @@
 # offsets, for every target alike, so that clock arithmetic survives 2038 and
 # test code and product code agree on the layout of time values.
 
+# A toolchain file given by a relative path (as the README shows it) is
+# recorded with its full path, so that tests which configure projects of
+# their own can hand it on.
+if(CMAKE_TOOLCHAIN_FILE AND NOT IS_ABSOLUTE "${CMAKE_TOOLCHAIN_FILE}")
+  foreach(base ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
+    if(EXISTS "${base}/${CMAKE_TOOLCHAIN_FILE}")
+      get_filename_component(toolchain "${base}/${CMAKE_TOOLCHAIN_FILE}" ABSOLUTE)
+      set(CMAKE_TOOLCHAIN_FILE "${toolchain}" CACHE FILEPATH "The CMake toolchain file" FORCE)
+      break()
+    endif()
+  endforeach()
+endif()
+
 # Cross builds run their tests under emulation; a settings-server program
 # built for the build machine serves the tests that start the server as a
 # process of its own (and is the peer of the cross-ABI test).
