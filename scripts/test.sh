@@ -226,4 +226,17 @@ echo "=================== summary ($((SECONDS - started))s) ==================="
 printf '%s\n' "${stage_report[@]}"
 echo
 printf '%s\n' "${ctest_report[@]}"
+
+# One closing line over all four test runs: test cases passed and failed.
+total_passed=0
+total_failed=0
+for dir in "$native" "$arm" "$asan" "$tsan"; do
+  line=$(grep -E 'tests failed out of' "$dir/ctest.log" 2>/dev/null | tail -n 1) || true
+  if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+    total_failed=$((total_failed + BASH_REMATCH[1]))
+    total_passed=$((total_passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+  fi
+done
+echo
+echo "tests: $total_passed passed, $total_failed failed"
 exit "$failed"
